@@ -19,9 +19,11 @@ TEST(RunMode, EachShutdownSignalEndsTheServiceWithStatusZero) {
     service.send_signal(signal_number);
     auto result = service.finish();
     EXPECT_EQ(result.exit_code, 0) << signal_number;
-    EXPECT_EQ(result.err,
-              "corvane 0.4.5 running\n"
-              "corvane: this installation cannot update itself from the KVM\n");
+    // What follows them is the run loop's report of the missing KVM.
+    EXPECT_TRUE(result.err.starts_with(
+        "corvane 0.4.5 running\n"
+        "corvane: this installation cannot update itself from the KVM\n"))
+        << result.err;
   }
 }
 
@@ -32,7 +34,8 @@ TEST(RunMode, AnAppImageCanUpdateItselfSoNothingIsSaid) {
   service.send_signal(SIGTERM);
   auto result = service.finish();
   EXPECT_EQ(result.exit_code, 0);
-  EXPECT_EQ(result.err, "corvane 0.4.5 running\n");
+  EXPECT_TRUE(result.err.starts_with("corvane 0.4.5 running\n")) << result.err;
+  EXPECT_EQ(result.err.find("cannot update itself"), std::string::npos);
 }
 
 TEST(CaptureTestMode, IsNotBuiltYetAndSaysSo) {

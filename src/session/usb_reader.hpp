@@ -1,0 +1,28 @@
+#pragma once
+// The USB reader: the one thread that reads from the KVM. It takes frames
+// from the receive buffer, decodes them and posts them to the service hub.
+#include <atomic>
+#include <memory>
+
+#include "session/inbound_message.hpp"
+#include "session/outbound_command.hpp"
+#include "session/usb_connection.hpp"
+#include "system/channel.hpp"
+
+namespace corvane {
+
+using ReaderStopFlag = std::shared_ptr<std::atomic<bool>>;
+
+struct UsbReader {
+  std::shared_ptr<UsbConnection> connection;
+  Sender<InboundMessage> inbound;
+  // For the replies of the services that run on this thread.
+  Sender<OutboundCommand> outbound;
+  ReaderStopFlag stop;
+};
+
+// The thread body ("usb-reader"). Its last message into the inbound queue
+// is always ReaderStopped with the reason it stopped.
+void run_usb_reader(UsbReader reader);
+
+}  // namespace corvane
