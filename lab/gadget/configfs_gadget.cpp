@@ -86,9 +86,11 @@ Result<UdcBinding> UdcBinding::bind(const ConfigfsGadget& gadget, const std::str
   return UdcBinding(std::move(attribute));
 }
 
-UdcBinding::~UdcBinding() {
+UdcBinding::~UdcBinding() { unplug(); }
+
+void UdcBinding::unplug() {
   if (attribute_.empty()) return;
-  if (auto done = write_attribute(attribute_, "\n"); !done) {
+  if (auto done = write_attribute(std::exchange(attribute_, {}), "\n"); !done) {
     log_line("gadget-kvm: unbind: " + done.error().message);
   }
 }

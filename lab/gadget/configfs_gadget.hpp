@@ -54,6 +54,9 @@ class UdcBinding {
   UdcBinding& operator=(const UdcBinding&) = delete;
   ~UdcBinding();
 
+  // Unbinds now, as pulling the cable would; the binding is then spent.
+  void unplug();
+
  private:
   explicit UdcBinding(std::filesystem::path attribute) : attribute_(std::move(attribute)) {}
   std::filesystem::path attribute_;

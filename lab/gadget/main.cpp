@@ -1,13 +1,25 @@
 // gadget-kvm: the KVM's USB device, for the lab's guest. Creates a gadget on
 // a USB device controller (dummy_udc in the lab) whose one function is the
-// KVM's vendor interface, served over FunctionFS, and answers as a KVM until
+// KVM's vendor interface, served over FunctionFS, and answers as the
+// simulated KVM of the USB tests (session requests, signed handshake) until
 // SIGTERM or SIGINT; then it unplugs and removes the gadget.
-//   gadget-kvm [--name NAME] [--udc UDC] [--product TEXT] [--ready FILE] [--refuse-reset]
+//   gadget-kvm [--name NAME] [--udc UDC] [--product TEXT] [--ready FILE]
+//              [--refuse-reset] [--reset-state in-use|cannot-cancel] [--superseded]
+//              [--stale-bytes N] [--then-send FILE] [--read-limit N] [--unplug-after N]
+//              [--no-digest]
 // --ready FILE is created each time the host has configured the device.
+// --stale-bytes sends N bytes of an earlier session's frames ahead of each
+// session.ready; --then-send sends the bytes of FILE (frames, as the KVM
+// writes them) after each session.config; --read-limit stops reading the
+// host's writes after N bytes, at the end of a frame;
+// --unplug-after unbinds from the controller once N bytes have arrived;
+// --no-digest stops logging each frame beyond the session channel.
+// The KVM's fingerprint is logged at the start.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +28,8 @@
 #include "ep0_loop.hpp"
 #include "function_fs.hpp"
 #include "log.hpp"
-#include "session_reset_kvm.hpp"
+#include "simulated_kvm_behaviour.hpp"
+#include "system/files.hpp"
 #include "termination_signal.hpp"
 
 namespace corvane::lab {
@@ -27,26 +40,100 @@ struct Options {
   std::string udc;
   std::string ready_file;
   bool refuse_reset = false;
+  bool superseded = false;
+  SessionState reset_state = SessionState::ready;
+  uint64_t stale_bytes = 0;
+  std::string then_send;
+  StreamOptions streams;
 };
+
+Result<uint64_t> parse_count(const std::string& option, const std::string& text) {
+  uint64_t value = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc{} || end != text.data() + text.size()) {
+    return fail(option + " needs a number, not " + text);
+  }
+  return value;
+}
+
+Result<SessionState> parse_reset_state(const std::string& text) {
+  if (text == "in-use") return SessionState::in_use;
+  if (text == "cannot-cancel") return SessionState::cancel_failed;
+  return fail("--reset-state is in-use or cannot-cancel, not " + text);
+}
+
+Result<> parse_valued(Options& options, const std::string& option, const std::string& value) {
+  std::string* text = option == "--name"        ? &options.identity.name
+                      : option == "--udc"       ? &options.udc
+                      : option == "--product"   ? &options.identity.product
+                      : option == "--ready"     ? &options.ready_file
+                      : option == "--then-send" ? &options.then_send
+                                                : nullptr;
+  if (text) {
+    *text = value;
+    return {};
+  }
+  if (option == "--reset-state") {
+    auto state = parse_reset_state(value);
+    if (!state) return std::unexpected(state.error());
+    options.reset_state = *state;
+    return {};
+  }
+  uint64_t* count = option == "--stale-bytes"    ? &options.stale_bytes
+                    : option == "--read-limit"   ? &options.streams.read_limit
+                    : option == "--unplug-after" ? &options.streams.unplug_after
+                                                 : nullptr;
+  if (count == nullptr) return fail("unknown argument " + option);
+  auto parsed = parse_count(option, value);
+  if (!parsed) return std::unexpected(parsed.error());
+  *count = *parsed;
+  return {};
+}
 
 Result<Options> parse_options(const std::vector<std::string>& args) {
   Options options;
   for (size_t i = 0; i < args.size(); ++i) {
     const auto& arg = args[i];
-    if (arg == "--refuse-reset") {
-      options.refuse_reset = true;
+    if (arg == "--no-digest") {
+      options.streams.digest = false;
       continue;
     }
-    std::string* value = arg == "--name"      ? &options.identity.name
-                         : arg == "--udc"     ? &options.udc
-                         : arg == "--product" ? &options.identity.product
-                         : arg == "--ready"   ? &options.ready_file
-                                              : nullptr;
-    if (value == nullptr) return fail("unknown argument " + arg);
+    if (arg == "--refuse-reset" || arg == "--superseded") {
+      (arg == "--refuse-reset" ? options.refuse_reset : options.superseded) = true;
+      continue;
+    }
     if (i + 1 == args.size()) return fail(arg + " needs a value");
-    *value = args[++i];
+    if (auto parsed = parse_valued(options, arg, args[++i]); !parsed) {
+      return std::unexpected(parsed.error());
+    }
   }
   return options;
+}
+
+// Whole session.ready frames of an earlier session, cut to length bytes:
+// what a KVM may still have queued from the last host that talked to it.
+test::Bytes stale_frames(const test::SimulatedKvm& kvm, uint64_t length) {
+  SessionToken earlier;
+  earlier.fill(0xee);
+  const test::Bytes hello(52, 0x11);
+  auto frame = kvm.ready_frame(earlier, hello);
+  test::Bytes bytes;
+  while (bytes.size() < length) bytes.insert(bytes.end(), frame.begin(), frame.end());
+  bytes.resize(length);
+  return bytes;
+}
+
+Result<> script(test::SimulatedKvm& kvm, const Options& options) {
+  if (options.refuse_reset) kvm.reset.resetting_answers = -1;
+  kvm.reset.final_state = options.reset_state;
+  kvm.reset.superseded = options.superseded;
+  if (options.stale_bytes > 0)
+    kvm.handshake.before_ready = {stale_frames(kvm, options.stale_bytes)};
+  if (options.then_send.empty()) return {};
+  auto frames = read_whole_file(options.then_send);
+  if (!frames) return fail(options.then_send + ": " + frames.error().message);
+  kvm.handshake.after_config = {test::Bytes(frames->begin(), frames->end())};
+  return {};
 }
 
 void mark_ready(const std::string& ready_file) {
@@ -71,9 +158,14 @@ Result<> run(const Options& options) {
   if (!binding) return std::unexpected(binding.error());
   log_line("gadget-kvm: bound " + options.identity.name + " to " + *udc);
 
-  SessionResetKvm behaviour(options.refuse_reset);
-  return serve_ep0(function->ep0(), signals->get(), behaviour,
-                   [&] { mark_ready(options.ready_file); });
+  test::SimulatedKvm kvm;
+  if (auto scripted = script(kvm, options); !scripted) return scripted;
+  log_line("gadget-kvm: fingerprint " + format_fingerprint(kvm.fingerprint()));
+  SimulatedKvmBehaviour behaviour(kvm, options.streams, [&] { binding->unplug(); });
+  return serve_ep0(function->ep0(), signals->get(), behaviour, [&] {
+    behaviour.start_streams(function->bulk_out(), function->bulk_in());
+    mark_ready(options.ready_file);
+  });
 }
 
 }  // namespace

@@ -146,6 +146,7 @@ void SimulatedKvm::answer_hello(std::span<const uint8_t> hello_payload) {
     send_frame(message::session_config,
                std::span(reinterpret_cast<const uint8_t*>(json.data()), json.size()));
   }
+  for (const auto& write : handshake.after_config) send(write);
 }
 
 std::shared_ptr<const Bytes> SimulatedKvm::next_write() {

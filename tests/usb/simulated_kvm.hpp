@@ -61,6 +61,7 @@ class SimulatedKvm {
     std::vector<Bytes> before_config;
     std::optional<std::string> config_json =
         std::string(R"({"terminal_enabled":true,"files_enabled":false})");
+    std::vector<Bytes> after_config;  // writes sent once the session is set up
   } handshake;
 
   // The token of the latest reset.
