@@ -6,14 +6,19 @@
 //   gadget-kvm [--name NAME] [--udc UDC] [--product TEXT] [--ready FILE]
 //              [--refuse-reset] [--reset-state in-use|cannot-cancel] [--superseded]
 //              [--stale-bytes N] [--then-send FILE] [--read-limit N] [--unplug-after N]
-//              [--no-digest]
+//              [--no-digest] [--key-seed N]
 // --ready FILE is created each time the host has configured the device.
 // --stale-bytes sends N bytes of an earlier session's frames ahead of each
 // session.ready; --then-send sends the bytes of FILE (frames, as the KVM
 // writes them) after each session.config; --read-limit stops reading the
 // host's writes after N bytes, at the end of a frame;
 // --unplug-after unbinds from the controller once N bytes have arrived;
-// --no-digest stops logging each frame beyond the session channel.
+// --no-digest stops logging each frame beyond the session channel and the
+// state messages. Every frame logged gets a line with its length and digest;
+// session frames and state messages a second one with their payload
+// (session.info as text, the others in hex).
+// --key-seed gives the KVM another key (1 to 255; 1 without it), so that
+// two gadgets on one machine are two KVMs with their own fingerprints.
 // The KVM's fingerprint is logged at the start.
 #include <fcntl.h>
 #include <unistd.h>
@@ -44,6 +49,7 @@ struct Options {
   SessionState reset_state = SessionState::ready;
   uint64_t stale_bytes = 0;
   std::string then_send;
+  uint64_t key_seed = 1;
   StreamOptions streams;
 };
 
@@ -82,10 +88,14 @@ Result<> parse_valued(Options& options, const std::string& option, const std::st
   uint64_t* count = option == "--stale-bytes"    ? &options.stale_bytes
                     : option == "--read-limit"   ? &options.streams.read_limit
                     : option == "--unplug-after" ? &options.streams.unplug_after
+                    : option == "--key-seed"     ? &options.key_seed
                                                  : nullptr;
   if (count == nullptr) return fail("unknown argument " + option);
   auto parsed = parse_count(option, value);
   if (!parsed) return std::unexpected(parsed.error());
+  if (count == &options.key_seed && (*parsed == 0 || *parsed > UINT8_MAX)) {
+    return fail("--key-seed is 1 to 255, not " + value);
+  }
   *count = *parsed;
   return {};
 }
@@ -158,7 +168,7 @@ Result<> run(const Options& options) {
   if (!binding) return std::unexpected(binding.error());
   log_line("gadget-kvm: bound " + options.identity.name + " to " + *udc);
 
-  test::SimulatedKvm kvm;
+  test::SimulatedKvm kvm(static_cast<uint8_t>(options.key_seed));
   if (auto scripted = script(kvm, options); !scripted) return scripted;
   log_line("gadget-kvm: fingerprint " + format_fingerprint(kvm.fingerprint()));
   SimulatedKvmBehaviour behaviour(kvm, options.streams, [&] { binding->unplug(); });

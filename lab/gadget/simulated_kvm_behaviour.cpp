@@ -65,6 +65,30 @@ class PacketReader {
   size_t end_ = 0;
 };
 
+// The service's state messages (clipboard.state, terminal.state, file.state,
+// update.state) are type 1 of their channels.
+bool is_state_message(uint16_t channel, uint16_t type) {
+  return channel >= 2 && channel <= 5 && type == 1;
+}
+
+// A second line after "received" for the frames a test reads the values of:
+// session.info as its JSON text, every other one in hex.
+void log_payload(uint16_t channel, uint16_t type, std::span<const uint8_t> payload) {
+  constexpr uint16_t session_info_type = 6;
+  std::string text;
+  if (channel == 0 && type == session_info_type) {
+    text.assign(payload.begin(), payload.end());
+  } else {
+    static constexpr char digits[] = "0123456789abcdef";
+    for (uint8_t byte : payload) {
+      text += digits[byte >> 4];
+      text += digits[byte & 0xf];
+    }
+  }
+  log_line("gadget-kvm: payload " + std::to_string(channel) + "." + std::to_string(type) + " " +
+           text);
+}
+
 bool write_all(int fd, std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     ssize_t put = ::write(fd, bytes.data(), std::min(bytes.size(), endpoint_chunk));
@@ -135,13 +159,14 @@ void SimulatedKvmBehaviour::read_frames(int bulk_out) {
     uint16_t type = load_le<uint16_t>(frame.data() + 2);
     uint32_t length = load_le<uint32_t>(frame.data() + 4);
     bool session_frame = channel == 0;
-    bool logged = session_frame || streams_.digest;
+    bool kept = session_frame || is_state_message(channel, type);
+    bool logged = kept || streams_.digest;
     PayloadDigest digest;
     for (size_t left = length; left > 0;) {
       auto piece = reader.next(left);
       if (piece.empty()) return;
       if (logged) digest.add(piece);
-      if (session_frame) frame.insert(frame.end(), piece.begin(), piece.end());
+      if (kept) frame.insert(frame.end(), piece.begin(), piece.end());
       left -= piece.size();
       if (!count_received(piece.size())) return wait_for_stop();
     }
@@ -149,6 +174,7 @@ void SimulatedKvmBehaviour::read_frames(int bulk_out) {
       log_line("gadget-kvm: received " + std::to_string(channel) + "." + std::to_string(type) +
                " length=" + std::to_string(length) + " digest=" + digest.text());
     }
+    if (kept) log_payload(channel, type, std::span(frame).subspan(header_size));
     if (session_frame) {
       {
         std::lock_guard lock(mutex_);
