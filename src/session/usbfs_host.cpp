@@ -112,15 +112,24 @@ class Transfer {
   Transfer& operator=(const Transfer&) = delete;
   ~Transfer() { libusb_free_transfer(raw_); }
 
-  void fill(libusb_device_handle* handle, uint8_t endpoint) {
-    libusb_fill_bulk_transfer(raw_, handle, endpoint, buffer_.data(),
-                              static_cast<int>(buffer_.size()), on_complete, this, no_timeout);
+  void fill(libusb_device_handle* handle, uint8_t endpoint) { fill(handle, endpoint, buffer_.size()); }
+  void fill(libusb_device_handle* handle, uint8_t endpoint, size_t length) {
+    libusb_fill_bulk_transfer(raw_, handle, endpoint, buffer_.data(), static_cast<int>(length),
+                              on_complete, this, no_timeout);
+  }
+  // Makes a finished transfer ready to go again with room for length
+  // bytes; the buffer only ever grows, so a stream of pieces costs no
+  // allocation after the first.
+  void prepare_reuse(size_t length) {
+    if (buffer_.size() < length) buffer_.resize(length);
+    std::atomic_ref<int>(done_).store(0, std::memory_order_relaxed);
   }
   int submit() { return libusb_submit_transfer(raw_); }
   void cancel() {
     if (!is_done()) libusb_cancel_transfer(raw_);
   }
 
+  void mark_done() { std::atomic_ref<int>(done_).store(1, std::memory_order_release); }
   bool is_done() const { return std::atomic_ref<int>(done_).load(std::memory_order_acquire) != 0; }
   int* done_flag() { return &done_; }
   libusb_transfer_status status() const { return raw_->status; }
@@ -223,15 +232,24 @@ class LibusbDevice final : public UsbDevice {
 
   Result<> submit_out(uint8_t endpoint, std::span<const uint8_t> head,
                       std::span<const uint8_t> body) override {
-    auto transfer = Transfer::create(head.size() + body.size());
-    if (!transfer) return std::unexpected(transfer.error());
-    auto buffer = (*transfer)->buffer();
-    std::ranges::copy(body, std::ranges::copy(head, buffer.begin()).out);
-    (*transfer)->fill(handle_, endpoint);
+    const size_t length = head.size() + body.size();
     std::lock_guard lock(mutex_);
     if (out_ && !out_->is_done()) return fail("a USB write is still outstanding");
-    if (int code = (*transfer)->submit(); code < 0) return fail(submit_error_text(code));
-    out_ = std::move(*transfer);
+    if (out_) {
+      out_->prepare_reuse(length);
+    } else {
+      auto transfer = Transfer::create(length);
+      if (!transfer) return std::unexpected(transfer.error());
+      out_ = std::move(*transfer);
+    }
+    auto buffer = out_->buffer();
+    std::ranges::copy(body, std::ranges::copy(head, buffer.begin()).out);
+    out_->fill(handle_, endpoint, length);
+    if (int code = out_->submit(); code < 0) {
+      // The transfer never went out; it counts as finished for the next try.
+      out_->mark_done();
+      return fail(submit_error_text(code));
+    }
     return {};
   }
 
