@@ -22,11 +22,16 @@ std::string question_text(const std::string& fingerprint, bool another_kvm_appro
          fingerprint + "\nAllow only if your KVM's settings show this fingerprint.";
 }
 
-DialogCommand approval_dialog(const std::string& question) {
+}  // namespace
+
+DialogCommand approval_dialog(const std::string& fingerprint_text, bool another_kvm_approved) {
   return {"zenity",
-          {"--question", "--default-cancel", "--title", "Allow this KVM?", "--text", question,
-           "--ok-label", "Allow", "--cancel-label", "Don't Allow"}};
+          {"--question", "--default-cancel", "--title", "Allow this KVM?", "--text",
+           question_text(fingerprint_text, another_kvm_approved), "--ok-label", "Allow",
+           "--cancel-label", "Don't Allow"}};
 }
+
+namespace {
 
 bool holds(const ApprovedList& list, const Fingerprint& fingerprint) {
   return std::ranges::find(list, fingerprint) != list.end();
@@ -48,7 +53,7 @@ class ApprovalWait {
     if (!store) return std::unexpected(store.error());
     auto approved = load_approved(*store);
     if (!approved) return std::unexpected(approved.error());
-    dialog_ = DialogChild::start(approval_dialog(question_text(text_, !approved->empty())));
+    dialog_ = DialogChild::start(approval_dialog(text_, !approved->empty()));
     if (!dialog_) log_line("corvane: no dialog program found to ask for approval");
     const auto snapshot = snapshot_();
     for (;;) {

@@ -6,10 +6,15 @@
 
 #include "fingerprint.hpp"
 #include "session/candidate_snapshot.hpp"
+#include "supervisor/dialog.hpp"
 #include "shutdown.hpp"
 #include "system/clock.hpp"
 
 namespace corvane {
+
+// The question to the user about the KVM with this fingerprint; it says
+// so when another KVM is approved already.
+DialogCommand approval_dialog(const std::string& fingerprint_text, bool another_kvm_approved);
 
 // Returns when the fingerprint is approved (by the dialog or from a
 // terminal), when the set of plugged-in KVMs changes, on a stop, or after

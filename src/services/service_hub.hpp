@@ -12,10 +12,13 @@
 #include <string>
 
 #include "error.hpp"
+#include "services/clipboard/clipboard_session.hpp"
 #include "services/session_services.hpp"
 #include "services/staged_slot.hpp"
+#include "services/terminal/terminal_service.hpp"
 #include "session/inbound_message.hpp"
 #include "session/outbound_command.hpp"
+#include "session/session_worker.hpp"
 #include "session/settings.hpp"
 #include "shutdown.hpp"
 #include "system/channel.hpp"
@@ -31,7 +34,7 @@ class ServiceHub {
  public:
   ServiceHub(Receiver<InboundMessage> inbound, const SessionSettings& settings, StopFlag stop,
              std::shared_ptr<StagedSlot> staged, SessionServices services,
-             Clock& clock = steady_clock());
+             InFlightCounter in_flight, Clock& clock = steady_clock());
 
   // Announces the displays when due and handles what arrives within
   // timeout (a burst after the first message without waiting). A failure
@@ -45,8 +48,8 @@ class ServiceHub {
   std::optional<KvmEvent> take_run_loop_message();
 
   // For the terminal sessions: posts a wake message unless one is already
-  // waiting to be handled.
-  std::function<void()> wake_callback(Sender<InboundMessage> inbound) const;
+  // waiting to be handled. It does not keep the inbound queue open.
+  std::function<void()> wake_callback() const;
 
   bool files_enabled() const { return files_enabled_; }
   const std::optional<std::string>& capture_display() const { return capture_display_; }
@@ -54,17 +57,24 @@ class ServiceHub {
  private:
   void announce_displays(const Sender<OutboundCommand>& outbound);
   Result<> apply_config(const SessionConfig& config, const Sender<OutboundCommand>& outbound,
-                        std::deque<OutboundCommand>& terminal_events);
+                        TerminalMessages& terminal_events);
+  std::chrono::nanoseconds wait_budget(std::chrono::nanoseconds timeout);
+  // false for messages that are not the terminals'.
+  bool handle_terminal(KvmEvent& event, TerminalMessages& terminal_events);
 
   Receiver<InboundMessage> inbound_;
   std::shared_ptr<std::atomic<bool>> wake_pending_ = std::make_shared<std::atomic<bool>>(false);
+  InFlightCounter in_flight_;
+  TerminalService terminals_;
   bool terminal_enabled_;
+  bool drain_soon_ = false;
   std::deque<KvmEvent> run_loop_queue_;
   std::optional<std::string> capture_display_;
   Clock::time_point next_announcement_;
   StopFlag stop_;
   std::shared_ptr<StagedSlot> staged_;
   bool files_enabled_;
+  ClipboardSession clipboard_;
   SessionServices services_;
   Clock& clock_;
 };

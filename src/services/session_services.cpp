@@ -1,5 +1,6 @@
 #include "services/session_services.hpp"
 
+#include "services/file_drop/file_destination.hpp"
 #include "video/display/drm.hpp"
 
 namespace corvane {
@@ -7,8 +8,8 @@ namespace corvane {
 SessionServices desktop_services() {
   return {
       .display_names = [] { return online_display_names(); },
-      .clipboard_available = [] { return false; },
-      .file_destination_available = [] { return false; },
+      .clipboard = process_clipboard(),
+      .file_destination_available = [] { return find_file_destination().has_value(); },
   };
 }
 

@@ -4,14 +4,16 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
-#include <string>
 #include <utility>
+
+#include "services/install_target.hpp"
 
 namespace corvane {
 
 struct StagedUpdate {
+  InstallTarget target;
+  // The verified package, at the target's staging path.
   std::filesystem::path package;
-  std::string version;
 };
 
 class StagedSlot {

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "log.hpp"
+#include "services/file_drop/file_destination.hpp"
 
 namespace corvane {
 namespace {
@@ -28,12 +29,13 @@ std::thread spawn_named(const char* name, const char* what, Body body) {
 }  // namespace
 
 KvmSession::KvmSession(ConnectedKvm kvm, StopFlag stop, SessionServices services,
-                       std::function<void()> tick)
+                       std::function<void()> tick, std::optional<InstallTarget> install_target)
     : KvmSession(std::move(kvm), std::move(stop), std::move(services), std::move(tick),
-                 make_channel<OutboundCommand>()) {}
+                 std::move(install_target), make_channel<OutboundCommand>()) {}
 
 KvmSession::KvmSession(ConnectedKvm kvm, StopFlag stop, SessionServices services,
-                       std::function<void()> tick, Channel<OutboundCommand> outbound)
+                       std::function<void()> tick, std::optional<InstallTarget> install_target,
+                       Channel<OutboundCommand> outbound)
     : kvm_(std::move(kvm)), stop_(std::move(stop)), outbound_(std::move(outbound.sender)) {
   SessionWorker worker{std::move(outbound.receiver), kvm_.connection, worker_failure_, in_flight_,
                        std::move(tick)};
@@ -42,12 +44,15 @@ KvmSession::KvmSession(ConnectedKvm kvm, StopFlag stop, SessionServices services
                           run_session_worker(std::move(worker));
                         });
   auto inbound = make_channel<InboundMessage>();
-  UsbReader reader{kvm_.connection, std::move(inbound.sender), outbound_, reader_stop_};
+  UsbReader reader{kvm_.connection, std::move(inbound.sender), outbound_, reader_stop_,
+                   FileDropService(find_file_destination(), kvm_.settings.files_enabled, outbound_),
+                   UpdateReceiver(std::move(install_target), staged_, outbound_)};
   reader_ = spawn_named("usb-reader", "spawn the USB reader",
                         [reader = std::move(reader)]() mutable {
                           run_usb_reader(std::move(reader));
                         });
-  hub_.emplace(std::move(inbound.receiver), kvm_.settings, stop_, staged_, std::move(services));
+  hub_.emplace(std::move(inbound.receiver), kvm_.settings, stop_, staged_, std::move(services),
+               in_flight_);
 }
 
 KvmSession::~KvmSession() { teardown(); }

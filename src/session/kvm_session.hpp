@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "services/install_target.hpp"
 #include "services/service_hub.hpp"
 #include "services/session_services.hpp"
 #include "services/staged_slot.hpp"
@@ -35,9 +36,11 @@ struct WaitOutcome {
 class KvmSession {
  public:
   // Starts "usb-writer" and "usb-reader". tick is the capture pipeline's
-  // step, run by the session worker whenever it is idle.
+  // step, run by the session worker whenever it is idle. Without an
+  // install target every update is refused.
   KvmSession(ConnectedKvm kvm, StopFlag stop, SessionServices services,
-             std::function<void()> tick = {});
+             std::function<void()> tick = {},
+             std::optional<InstallTarget> install_target = std::nullopt);
   KvmSession(const KvmSession&) = delete;
   KvmSession& operator=(const KvmSession&) = delete;
   // Tears down.
@@ -58,7 +61,8 @@ class KvmSession {
 
  private:
   KvmSession(ConnectedKvm kvm, StopFlag stop, SessionServices services,
-             std::function<void()> tick, Channel<OutboundCommand> outbound);
+             std::function<void()> tick, std::optional<InstallTarget> install_target,
+             Channel<OutboundCommand> outbound);
 
   ConnectedKvm kvm_;
   StopFlag stop_;

@@ -1,6 +1,7 @@
 #include "session/run_loop.hpp"
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "approval_wait.hpp"
 #include "log.hpp"
 #include "services/install_target.hpp"
+#include "services/update/install_update.hpp"
 #include "session/encode.hpp"
 #include "session/error_pause.hpp"
 #include "session/kvm_session.hpp"
@@ -35,15 +37,20 @@ class RunLoop {
       handle_connect_error(connected.error());
       return;
     }
-    KvmSession session(std::move(*connected), stop_, env_.services);
-    auto end = serve(session, session_start);
-    if (!end.with_error) session.end_normally();
-    auto staged = session.take_staged();
-    if (end.with_error && staged) log_line("corvane: " + end.error);
-    session.teardown();
+    SessionEnd end;
+    std::optional<StagedUpdate> staged;
+    {
+      KvmSession session(std::move(*connected), stop_, env_.services, {}, install_target_);
+      end = serve(session, session_start);
+      if (!end.with_error) session.end_normally();
+      staged = session.take_staged();
+      if (end.with_error && staged) log_line("corvane: " + end.error);
+    }
     if (staged) {
-      // Installing needs the update service; until then the package stays
-      // where the receiver left it and the next session goes ahead.
+      // The service manager starts the new program once this one is gone.
+      // Process-wide threads (the clipboard worker) may still run, so the
+      // static destructors are skipped rather than raced.
+      if (install_update(*staged)) std::_Exit(0);
       return;
     }
     if (end.with_error) handle_connect_error(Error{end.error});
@@ -76,7 +83,7 @@ class RunLoop {
     log_line("startup phase=usb_ready elapsed_ms=" + std::to_string(elapsed.count()));
     const auto& outbound = session.outbound();
     const auto& settings = session.kvm().settings;
-    outbound.send(ServiceState{encode_clipboard_state(env_.services.clipboard_available())});
+    outbound.send(ServiceState{encode_clipboard_state(env_.services.clipboard->probe())});
     outbound.send(ServiceState{encode_terminal_state(settings.terminal_enabled)});
     bool files = settings.files_enabled && env_.services.file_destination_available();
     outbound.send(ServiceState{encode_file_state(files)});

@@ -4,6 +4,7 @@
 
 #include "session/decode.hpp"
 #include "session/frame.hpp"
+#include "session/settings.hpp"
 
 namespace corvane {
 namespace {
@@ -11,13 +12,35 @@ namespace {
 constexpr std::chrono::milliseconds read_timeout{50};
 constexpr const char* stopped_text = "the USB reader stopped";
 
-// File and update traffic belongs to the file-drop service and the update
-// receiver, which run on this thread; until they are part of the session
-// it is not passed on, so that it never reaches the run loop.
-bool handled_on_reader(const KvmEvent& event) {
-  return std::holds_alternative<FileDrop>(event) || std::holds_alternative<FileChunk>(event) ||
-         std::holds_alternative<FileCancel>(event) || std::holds_alternative<UpdateBegin>(event) ||
-         std::holds_alternative<UpdateChunk>(event) || std::holds_alternative<UpdateCancel>(event);
+// File and update traffic is handled here; false for everything else.
+bool handled_on_reader(UsbReader& reader, KvmEvent& event) {
+  if (auto* drop = std::get_if<FileDrop>(&event)) {
+    reader.files.drop(std::move(*drop));
+  } else if (auto* chunk = std::get_if<FileChunk>(&event)) {
+    reader.files.chunk(*chunk);
+  } else if (auto* cancel = std::get_if<FileCancel>(&event)) {
+    reader.files.cancel(*cancel);
+  } else if (auto* begin = std::get_if<UpdateBegin>(&event)) {
+    reader.updates.begin(*begin);
+  } else if (auto* update_chunk = std::get_if<UpdateChunk>(&event)) {
+    reader.updates.chunk(*update_chunk);
+  } else if (auto* update_cancel = std::get_if<UpdateCancel>(&event)) {
+    reader.updates.cancel(*update_cancel);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The file-drop service follows files_enabled on its own, before the hub
+// sees the settings. Settings that do not parse are left to the hub, which
+// ends the session with the error.
+void apply_settings(UsbReader& reader, const KvmEvent& event) {
+  const auto* config = std::get_if<SessionConfig>(&event);
+  if (!config) return;
+  if (auto settings = parse_session_settings(config->json)) {
+    reader.files.set_files_enabled(settings->files_enabled);
+  }
 }
 
 // Returns the reason the reader stops.
@@ -34,7 +57,10 @@ std::string read_until_stopped(UsbReader& reader) {
     }
     auto event = decode(frame->frame);
     if (!event) return event.error().message;
-    if (std::holds_alternative<IgnoredMessage>(*event) || handled_on_reader(*event)) continue;
+    if (std::holds_alternative<IgnoredMessage>(*event) || handled_on_reader(reader, *event)) {
+      continue;
+    }
+    apply_settings(reader, *event);
     if (!reader.inbound.send(std::move(*event))) return stopped_text;
   }
 }

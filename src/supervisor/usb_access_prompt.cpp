@@ -103,10 +103,7 @@ class Prompt {
     auto path = program_path();
     if (!path) return pause();
     const auto command = install_command_text(*path);
-    auto dialog = DialogChild::start(dialog_command("--question", "Allow USB access?",
-                                                    question_text,
-                                                    {"--ok-label", "Allow USB Access",
-                                                     "--cancel-label", "Not Now"}));
+    auto dialog = DialogChild::start(usb_access_question());
     if (!dialog) {
       log_line("corvane: no dialog program found to ask for USB access; run: " + command);
       return settle(devices);
@@ -178,6 +175,11 @@ class Prompt {
 };
 
 }  // namespace
+
+DialogCommand usb_access_question() {
+  return dialog_command("--question", "Allow USB access?", question_text,
+                        {"--ok-label", "Allow USB Access", "--cancel-label", "Not Now"});
+}
 
 std::string install_command_text(std::string_view program_path) {
   auto text = from_utf8_lossy(program_path);

@@ -9,6 +9,7 @@
 
 #include "session/candidate_snapshot.hpp"
 #include "shutdown.hpp"
+#include "supervisor/dialog.hpp"
 #include "system/clock.hpp"
 
 namespace corvane {
@@ -25,6 +26,9 @@ struct UsbAccessEnvironment {
   std::filesystem::path root = "/";
   Clock& clock;
 };
+
+// The question that offers to install USB access.
+DialogCommand usb_access_question();
 
 // "sudo <program path, quoted for a shell> --install-linux-access"
 std::string install_command_text(std::string_view program_path);

@@ -79,6 +79,33 @@ class Sender {
   std::shared_ptr<channel_detail::Shared<T>> shared_;
 };
 
+// A sender that does not keep the queue open: the receiver still sees
+// "closed" once every Sender is gone. For producers that only ever nudge
+// the receiver and must not outlive its other producers' end.
+template <class T>
+class WeakSender {
+ public:
+  explicit WeakSender(std::weak_ptr<channel_detail::Shared<T>> shared)
+      : shared_(std::move(shared)) {}
+
+  // false when the receiver is gone; the message is then dropped.
+  template <class U>
+  bool send(U&& message) const {
+    auto shared = shared_.lock();
+    if (!shared) return false;
+    {
+      std::lock_guard lock(shared->mutex);
+      if (!shared->receiver_alive) return false;
+      shared->messages.emplace_back(std::forward<U>(message));
+    }
+    shared->arrived.notify_one();
+    return true;
+  }
+
+ private:
+  std::weak_ptr<channel_detail::Shared<T>> shared_;
+};
+
 template <class T>
 class Receiver {
  public:
@@ -112,6 +139,8 @@ class Receiver {
   }
 
   Received<T> try_receive() { return receive(std::chrono::nanoseconds::zero()); }
+
+  WeakSender<T> weak_sender() const { return WeakSender<T>(shared_); }
 
  private:
   void close() {

@@ -26,6 +26,8 @@ class ChildProcess {
   static std::expected<ChildProcess, int> spawn(const std::string& program,
                                                 const std::vector<std::string>& args,
                                                 ChildStdioSetup stdio = {});
+  // Takes charge of a child that was started another way.
+  static ChildProcess adopt(pid_t pid) { return ChildProcess(pid); }
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;

@@ -34,26 +34,29 @@ std::expected<std::string, ReadFailure> read_whole_file(const std::filesystem::p
   }
 }
 
-namespace {
-
-Result<> write_all(int fd, std::string_view content) {
-  while (!content.empty()) {
-    ssize_t written = ::write(fd, content.data(), content.size());
+Result<> write_all(int fd, std::span<const uint8_t> bytes) {
+  while (!bytes.empty()) {
+    ssize_t written = ::write(fd, bytes.data(), bytes.size());
     if (written < 0) {
       if (errno == EINTR) continue;
       return fail(os_error_text(errno));
     }
-    content.remove_prefix(static_cast<size_t>(written));
+    // A file that takes nothing would keep this loop going for ever.
+    if (written == 0) return fail("no bytes were written");
+    bytes = bytes.subspan(static_cast<size_t>(written));
   }
   return {};
 }
+
+namespace {
 
 Result<> write_and_rename(const std::filesystem::path& path,
                           const std::filesystem::path& temporary_path, std::string_view content,
                           mode_t mode) {
   UniqueFd fd(::open(temporary_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
   if (!fd) return fail(os_error_text(errno));
-  if (auto written = write_all(fd.get(), content); !written) return written;
+  auto bytes = std::span(reinterpret_cast<const uint8_t*>(content.data()), content.size());
+  if (auto written = write_all(fd.get(), bytes); !written) return written;
   if (::fsync(fd.get()) != 0) return fail(os_error_text(errno));
   if (::close(fd.release()) != 0) return fail(os_error_text(errno));
   if (::rename(temporary_path.c_str(), path.c_str()) != 0) return fail(os_error_text(errno));

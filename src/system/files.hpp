@@ -1,5 +1,7 @@
 #pragma once
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,9 @@ struct ReadFailure {
   std::string message;
 };
 std::expected<std::string, ReadFailure> read_whole_file(const std::filesystem::path& path);
+
+// Writes all of bytes, continuing after partial and interrupted writes.
+Result<> write_all(int fd, std::span<const uint8_t> bytes);
 
 // Writes content to temporary_path (created or truncated with mode, less
 // the umask), flushes it to disk and renames it over path, so readers see

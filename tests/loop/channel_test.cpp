@@ -38,6 +38,17 @@ TEST(Channel, AnyLiveSenderKeepsItOpen) {
   EXPECT_EQ(channel.receiver.try_receive().status, ReceiveStatus::closed);
 }
 
+TEST(Channel, AWeakSenderDeliversButDoesNotKeepItOpen) {
+  auto channel = make_channel<int>();
+  auto weak = channel.receiver.weak_sender();
+  EXPECT_TRUE(weak.send(1));
+  { Sender<int> dropped = std::move(channel.sender); }
+  EXPECT_EQ(*channel.receiver.try_receive().message, 1);
+  EXPECT_EQ(channel.receiver.try_receive().status, ReceiveStatus::closed);
+  { Receiver<int> gone = std::move(channel.receiver); }
+  EXPECT_FALSE(weak.send(2));
+}
+
 TEST(Channel, SendingToAGoneReceiverFailsAndDropsTheMessage) {
   auto channel = make_channel<std::shared_ptr<int>>();
   auto payload = std::make_shared<int>(7);

@@ -8,6 +8,7 @@
 #include "services/session_services.hpp"
 #include "session/catalogue.hpp"
 #include "stderr_capture.hpp"
+#include "support/stand_in_clipboard.hpp"
 #include "support/temp_dir.hpp"
 
 namespace corvane::test {
@@ -29,10 +30,10 @@ class KvmFixture {
     return device;
   }
 
-  static SessionServices services() {
+  SessionServices services() {
     return {
         .display_names = [] { return std::vector<std::string>{"card0-HDMI-A-1"}; },
-        .clipboard_available = [] { return true; },
+        .clipboard = std::make_shared<ClipboardWorkerHandle>(clipboard.opener()),
         .file_destination_available = [] { return true; },
     };
   }
@@ -51,6 +52,7 @@ class KvmFixture {
   }
 
   StderrCapture log;
+  StandInClipboard clipboard;
   TempDir home;
   InProcessUsbHost host{steady_clock()};
 };

@@ -61,6 +61,13 @@ class RunLoopTest : public testing::Test, protected test::KvmFixture {
       "corvane 0.4.5 running\n"
       "corvane: this installation cannot update itself from the KVM\n";
 
+  static test::Bytes clipboard_state_payload(const std::vector<test::KvmFrame>& frames) {
+    for (const auto& frame : frames) {
+      if (frame.id() == message::clipboard_state) return frame.payload;
+    }
+    return {};
+  }
+
   test::TempDir root;
   StopFlag stop = make_stop_flag();
   std::thread loop;
@@ -87,12 +94,24 @@ TEST_F(RunLoopTest, ServesTheKvmInOrderAndClosesTheSessionOnAStop) {
                                   message::file_state, message::session_info,
                                   message::session_close};
   EXPECT_EQ(after_handshake, expected);
+  EXPECT_EQ(clipboard_state_payload(frames), encode_clipboard_state(true).payload);
   EXPECT_EQ(frames.back().payload, test::Bytes{0});
   EXPECT_FALSE(device.is_open());
   auto text = log.text();
   ASSERT_TRUE(text.starts_with(std::string(start_lines) + "startup phase=usb_ready elapsed_ms="))
       << text;
   EXPECT_EQ(log.count("\n"), 3u) << text;
+}
+
+TEST_F(RunLoopTest, ADesktopWithoutAClipboardIsAnnouncedWithoutItsFlags) {
+  clipboard.with_state([](auto& state) { state.openable = false; });
+  auto& device = plug_approved();
+  start();
+  ASSERT_TRUE(test::eventually([&] { return received(device, message::session_info); }));
+  finish();
+  // Flags 0, value 3.
+  EXPECT_EQ(clipboard_state_payload(device.received()), (test::Bytes{0, 0, 0, 0, 3, 0, 0, 0}));
+  EXPECT_EQ(log.count("corvane: clipboard unavailable: "), 1u);
 }
 
 TEST_F(RunLoopTest, AnUnpluggedKvmIsReportedAndConnectedAgainWithAFreshResetAndHandshake) {

@@ -9,6 +9,7 @@
 #include "session/catalogue.hpp"
 #include "session/encode.hpp"
 #include "support/simulated_clock.hpp"
+#include "support/stand_in_clipboard.hpp"
 
 namespace corvane {
 namespace {
@@ -24,10 +25,10 @@ class ServiceHubTest : public testing::Test {
     to_hub.emplace(std::move(inbound.sender));
     SessionServices services{
         .display_names = [this] { return displays; },
-        .clipboard_available = [] { return false; },
+        .clipboard = std::make_shared<ClipboardWorkerHandle>(clipboard.opener()),
         .file_destination_available = [this] { return destination; },
     };
-    hub.emplace(std::move(inbound.receiver), settings, stop, staged, services, clock);
+    hub.emplace(std::move(inbound.receiver), settings, stop, staged, services, in_flight, clock);
   }
 
   // Everything the hub put into the outbound queue so far.
@@ -53,8 +54,10 @@ class ServiceHubTest : public testing::Test {
 
   SessionSettings settings;
   test::SimulatedClock clock;
+  test::StandInClipboard clipboard;
   StopFlag stop = make_stop_flag();
   std::shared_ptr<StagedSlot> staged = std::make_shared<StagedSlot>();
+  InFlightCounter in_flight = std::make_shared<std::atomic<uint64_t>>(0);
   std::vector<std::string> displays{"card0-HDMI-A-1", "card1-DP-2"};
   bool destination = true;
   Channel<OutboundCommand> outbound = make_channel<OutboundCommand>();
@@ -89,13 +92,13 @@ TEST_F(ServiceHubTest, AnnouncesAtMostSixtyFourDisplays) {
 TEST_F(ServiceHubTest, HandlesABurstWithoutWaitingAndKeepsArrivalOrderForTheRunLoop) {
   ASSERT_TRUE(hub->pump(outbound.sender, 0ns));
   post(VideoConfig{.enabled = true});
-  post(ClipboardGet{1});
+  post(VideoConfig{.width = 640});
   post(KeyframeRequest{});
   const auto before = clock.elapsed();
   ASSERT_TRUE(hub->pump(outbound.sender, 50ms));
   EXPECT_EQ(clock.elapsed(), before);
   EXPECT_EQ(hub->take_run_loop_message(), KvmEvent(VideoConfig{.enabled = true}));
-  EXPECT_EQ(hub->take_run_loop_message(), KvmEvent(ClipboardGet{1}));
+  EXPECT_EQ(hub->take_run_loop_message(), KvmEvent(VideoConfig{.width = 640}));
   EXPECT_EQ(hub->take_run_loop_message(), KvmEvent(KeyframeRequest{}));
   EXPECT_TRUE(hub->run_loop_queue_empty());
 }
@@ -160,7 +163,7 @@ TEST_F(ServiceHubTest, AClosedInboundQueueEndsThePump) {
 }
 
 TEST_F(ServiceHubTest, AtMostOneWakeMessageIsOutstanding) {
-  auto wake = hub->wake_callback(*to_hub);
+  auto wake = hub->wake_callback();
   std::thread first(wake);
   std::thread second(wake);
   first.join();
