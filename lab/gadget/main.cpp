@@ -5,18 +5,23 @@
 // SIGTERM or SIGINT; then it unplugs and removes the gadget.
 //   gadget-kvm [--name NAME] [--udc UDC] [--product TEXT] [--ready FILE]
 //              [--refuse-reset] [--reset-state in-use|cannot-cancel] [--superseded]
-//              [--stale-bytes N] [--then-send FILE] [--read-limit N] [--unplug-after N]
-//              [--no-digest] [--key-seed N]
+//              [--stale-bytes N] [--session-config JSON] [--then-send FILE]
+//              [--read-limit N] [--unplug-after N] [--no-digest] [--key-seed N]
 // --ready FILE is created each time the host has configured the device.
 // --stale-bytes sends N bytes of an earlier session's frames ahead of each
-// session.ready; --then-send sends the bytes of FILE (frames, as the KVM
-// writes them) after each session.config; --read-limit stops reading the
-// host's writes after N bytes, at the end of a frame;
+// session.ready; --session-config gives the JSON text of session.config (the
+// USB tests' settings without it: terminals on, files off); --then-send
+// sends the bytes of FILE (frames, as the KVM writes them) after each
+// session.config; --read-limit stops reading the host's writes after N
+// bytes, at the end of a frame;
 // --unplug-after unbinds from the controller once N bytes have arrived;
 // --no-digest stops logging each frame beyond the session channel and the
-// state messages. Every frame logged gets a line with its length and digest;
-// session frames and state messages a second one with their payload
-// (session.info as text, the others in hex).
+// services' messages. Every frame logged gets a line with its length and
+// digest; session frames and the services' messages a second one with their
+// payload (session.info as text, the other session frames and the state
+// messages in hex, the other service messages as text with every byte
+// outside printable ASCII written \xNN and a backslash \\, cut after 4096
+// bytes).
 // --key-seed gives the KVM another key (1 to 255; 1 without it), so that
 // two gadgets on one machine are two KVMs with their own fingerprints.
 // The KVM's fingerprint is logged at the start.
@@ -48,6 +53,7 @@ struct Options {
   bool superseded = false;
   SessionState reset_state = SessionState::ready;
   uint64_t stale_bytes = 0;
+  std::string session_config;
   std::string then_send;
   uint64_t key_seed = 1;
   StreamOptions streams;
@@ -69,12 +75,13 @@ Result<SessionState> parse_reset_state(const std::string& text) {
 }
 
 Result<> parse_valued(Options& options, const std::string& option, const std::string& value) {
-  std::string* text = option == "--name"        ? &options.identity.name
-                      : option == "--udc"       ? &options.udc
-                      : option == "--product"   ? &options.identity.product
-                      : option == "--ready"     ? &options.ready_file
-                      : option == "--then-send" ? &options.then_send
-                                                : nullptr;
+  std::string* text = option == "--name"             ? &options.identity.name
+                      : option == "--udc"            ? &options.udc
+                      : option == "--product"        ? &options.identity.product
+                      : option == "--ready"          ? &options.ready_file
+                      : option == "--session-config" ? &options.session_config
+                      : option == "--then-send"      ? &options.then_send
+                                                     : nullptr;
   if (text) {
     *text = value;
     return {};
@@ -139,6 +146,7 @@ Result<> script(test::SimulatedKvm& kvm, const Options& options) {
   kvm.reset.superseded = options.superseded;
   if (options.stale_bytes > 0)
     kvm.handshake.before_ready = {stale_frames(kvm, options.stale_bytes)};
+  if (!options.session_config.empty()) kvm.handshake.config_json = options.session_config;
   if (options.then_send.empty()) return {};
   auto frames = read_whole_file(options.then_send);
   if (!frames) return fail(options.then_send + ": " + frames.error().message);

@@ -65,25 +65,64 @@ class PacketReader {
   size_t end_ = 0;
 };
 
-// The service's state messages (clipboard.state, terminal.state, file.state,
+// The services' channels: clipboard, terminal, file and update. Their
+// messages are small (64 KiB at most), unlike the video channel's.
+bool is_service_channel(uint16_t channel) { return channel >= 2 && channel <= 5; }
+
+// The services' state messages (clipboard.state, terminal.state, file.state,
 // update.state) are type 1 of their channels.
 bool is_state_message(uint16_t channel, uint16_t type) {
-  return channel >= 2 && channel <= 5 && type == 1;
+  return is_service_channel(channel) && type == 1;
+}
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+std::string hex_text(std::span<const uint8_t> payload) {
+  std::string text;
+  for (uint8_t byte : payload) {
+    text += hex_digits[byte >> 4];
+    text += hex_digits[byte & 0xf];
+  }
+  return text;
+}
+
+// Printable ASCII as it is, a backslash doubled, every other byte as \xNN:
+// a terminal's output or a saved file's path stays readable in one line, and
+// a test can join the pieces of a stream, as every byte is escaped alone.
+// Only the first escaped_limit bytes are shown, so that a full 64 KiB
+// message keeps its line short; the cut is marked with the count left out.
+std::string escaped_text(std::span<const uint8_t> payload) {
+  constexpr size_t escaped_limit = 4096;
+  std::string text;
+  for (uint8_t byte : payload.first(std::min(payload.size(), escaped_limit))) {
+    if (byte == '\\') {
+      text += "\\\\";
+    } else if (byte >= 0x20 && byte < 0x7f) {
+      text += static_cast<char>(byte);
+    } else {
+      text += "\\x";
+      text += hex_digits[byte >> 4];
+      text += hex_digits[byte & 0xf];
+    }
+  }
+  if (payload.size() > escaped_limit) {
+    text += " [" + std::to_string(payload.size() - escaped_limit) + " more bytes]";
+  }
+  return text;
 }
 
 // A second line after "received" for the frames a test reads the values of:
-// session.info as its JSON text, every other one in hex.
+// session.info as its JSON text, the other session frames and the state
+// messages in hex, every other service message as escaped text.
 void log_payload(uint16_t channel, uint16_t type, std::span<const uint8_t> payload) {
   constexpr uint16_t session_info_type = 6;
   std::string text;
   if (channel == 0 && type == session_info_type) {
     text.assign(payload.begin(), payload.end());
+  } else if (channel == 0 || is_state_message(channel, type)) {
+    text = hex_text(payload);
   } else {
-    static constexpr char digits[] = "0123456789abcdef";
-    for (uint8_t byte : payload) {
-      text += digits[byte >> 4];
-      text += digits[byte & 0xf];
-    }
+    text = escaped_text(payload);
   }
   log_line("gadget-kvm: payload " + std::to_string(channel) + "." + std::to_string(type) + " " +
            text);
@@ -159,7 +198,7 @@ void SimulatedKvmBehaviour::read_frames(int bulk_out) {
     uint16_t type = load_le<uint16_t>(frame.data() + 2);
     uint32_t length = load_le<uint32_t>(frame.data() + 4);
     bool session_frame = channel == 0;
-    bool kept = session_frame || is_state_message(channel, type);
+    bool kept = session_frame || is_service_channel(channel);
     bool logged = kept || streams_.digest;
     PayloadDigest digest;
     for (size_t left = length; left > 0;) {

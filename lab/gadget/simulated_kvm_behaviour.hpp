@@ -28,7 +28,7 @@ struct StreamOptions {
 // session requests come from the ep0 loop, and once the host has configured
 // the device one thread reads the bulk OUT endpoint while another writes what
 // the KVM sends on the bulk IN endpoint. Session frames go to the KVM; every
-// other frame is only logged with its length and digest (a state message
+// other frame is only logged with its length and digest (a service message
 // with its payload too), so that an 8 MiB access unit costs no copy and a
 // test can compare it with what was sent. The KVM is not
 // thread-safe, so every call into it holds the mutex; no thread holds it
