@@ -42,3 +42,15 @@ lab_stop() {
   kill -TERM "$1" 2>/dev/null || true
   wait "$1" || lab_fail "process $1 ended with status $?"
 }
+
+# lab_kvm_node: the usbfs node of the first device with a vendor-class
+# interface (the gadget KVM) on the bus; fails while there is none.
+lab_kvm_node() {
+  for interface in /sys/bus/usb/devices/*:*; do
+    [ "$(cat "$interface/bInterfaceClass" 2>/dev/null)" = ff ] || continue
+    device=${interface%:*}
+    printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$device/busnum")" "$(cat "$device/devnum")"
+    return 0
+  done
+  return 1
+}

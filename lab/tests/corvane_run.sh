@@ -48,17 +48,6 @@ as_user() {
     CORVANE_SCANWELL_HELPER=/tmp/libexec/scanwell-helper "$@"
 }
 
-# The KVM's device node, once the gadget's interface is on the bus.
-kvm_node() {
-  for interface in /sys/bus/usb/devices/*:*; do
-    [ "$(cat "$interface/bInterfaceClass" 2>/dev/null)" = ff ] || continue
-    device=${interface%:*}
-    printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$device/busnum")" "$(cat "$device/devnum")"
-    return 0
-  done
-  return 1
-}
-
 # start_gadget N [OPTION...]: the gadget KVM, logging to gadget-N.log; sets node.
 start_gadget() {
   gadget_log=$LAB_RESULTS/gadget-$1.log
@@ -67,7 +56,7 @@ start_gadget() {
   "$LAB_BIN/gadget-kvm" --ready /tmp/gadget.ready "$@" 2>"$gadget_log" &
   gadget=$!
   lab_wait_for 60 "configured gadget" lab_ready /tmp/gadget.ready "$gadget"
-  node=$(kvm_node)
+  node=$(lab_kvm_node)
 }
 
 # corvane_lines TEXT: how many lines of corvane's log are exactly TEXT.

@@ -42,24 +42,13 @@ lab_wait_for 30 "DRM device" test -c /dev/dri/card0
 udevadm trigger --action=add
 udevadm settle --timeout=60
 
-# The KVM's device node, once the gadget's interface is on the bus.
-kvm_node() {
-  for interface in /sys/bus/usb/devices/*:*; do
-    [ "$(cat "$interface/bInterfaceClass" 2>/dev/null)" = ff ] || continue
-    device=${interface%:*}
-    printf '/dev/bus/usb/%03d/%03d\n' "$(cat "$device/busnum")" "$(cat "$device/devnum")"
-    return 0
-  done
-  return 1
-}
-
 start_gadget() {
   rm -f /tmp/gadget.ready
   "$LAB_BIN/gadget-kvm" --ready /tmp/gadget.ready 2>"$LAB_RESULTS/gadget.log" &
   gadget=$!
   lab_wait_for 60 "configured gadget" lab_ready /tmp/gadget.ready "$gadget"
   udevadm settle --timeout=60
-  node=$(kvm_node)
+  node=$(lab_kvm_node)
   sed -n 's/^gadget-kvm: fingerprint //p' "$LAB_RESULTS/gadget.log" >"$store"
   chmod 0644 "$store"
 }
