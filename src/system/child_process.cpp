@@ -10,52 +10,26 @@
 #include <cstring>
 #include <utility>
 
+#include "system/spawn_setup.hpp"
+
 extern char** environ;
 
 namespace corvane {
 namespace {
 
-class SpawnFileActions {
- public:
-  SpawnFileActions() { ::posix_spawn_file_actions_init(&actions_); }
-  ~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  SpawnFileActions(const SpawnFileActions&) = delete;
-  SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-
-  void apply(ChildStdio stdio, int fd, int flags) {
-    if (stdio == ChildStdio::null_device) {
-      ::posix_spawn_file_actions_addopen(&actions_, fd, "/dev/null", flags, 0);
-    }
+void add_stdio(SpawnFileActions& actions, ChildStdio stdio, int fd, int flags) {
+  if (stdio == ChildStdio::null_device) {
+    ::posix_spawn_file_actions_addopen(actions.get(), fd, "/dev/null", flags, 0);
   }
-  posix_spawn_file_actions_t* get() { return &actions_; }
+}
 
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-class SpawnAttributes {
- public:
-  // The child starts with no blocked signals and default dispositions for
-  // the signals the service handles, whatever the parent's state.
-  SpawnAttributes() {
-    ::posix_spawnattr_init(&attributes_);
-    sigset_t empty;
-    sigemptyset(&empty);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal_number);
-    ::posix_spawnattr_setsigmask(&attributes_, &empty);
-    ::posix_spawnattr_setsigdefault(&attributes_, &defaults);
-    ::posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  }
-  ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-  SpawnAttributes(const SpawnAttributes&) = delete;
-  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
+// Default dispositions for the signals the service handles.
+sigset_t handled_signals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&signals, signal_number);
+  return signals;
+}
 
 }  // namespace
 
@@ -68,10 +42,11 @@ std::expected<ChildProcess, int> ChildProcess::spawn(const std::string& program,
   argv.push_back(nullptr);
 
   SpawnFileActions actions;
-  actions.apply(stdio.input, STDIN_FILENO, O_RDONLY);
-  actions.apply(stdio.output, STDOUT_FILENO, O_WRONLY);
-  actions.apply(stdio.error, STDERR_FILENO, O_WRONLY);
+  add_stdio(actions, stdio.input, STDIN_FILENO, O_RDONLY);
+  add_stdio(actions, stdio.output, STDOUT_FILENO, O_WRONLY);
+  add_stdio(actions, stdio.error, STDERR_FILENO, O_WRONLY);
   SpawnAttributes attributes;
+  attributes.reset_signals(handled_signals());
 
   pid_t pid = -1;
   int error = ::posix_spawnp(&pid, program.c_str(), actions.get(), attributes.get(), argv.data(),

@@ -10,6 +10,8 @@
 #include <array>
 #include <cerrno>
 
+#include "system/spawn_setup.hpp"
+
 namespace corvane {
 namespace {
 
@@ -21,35 +23,11 @@ Result<> set_size(int fd, TerminalSize size) {
   return {};
 }
 
-class FileActions {
- public:
-  FileActions() { ::posix_spawn_file_actions_init(&actions_); }
-  ~FileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-  FileActions(const FileActions&) = delete;
-  FileActions& operator=(const FileActions&) = delete;
-  posix_spawn_file_actions_t* get() { return &actions_; }
-
- private:
-  posix_spawn_file_actions_t actions_;
-};
-
-class Attributes {
- public:
-  Attributes() { ::posix_spawnattr_init(&attributes_); }
-  ~Attributes() { ::posix_spawnattr_destroy(&attributes_); }
-  Attributes(const Attributes&) = delete;
-  Attributes& operator=(const Attributes&) = delete;
-  posix_spawnattr_t* get() { return &attributes_; }
-
- private:
-  posix_spawnattr_t attributes_;
-};
-
 // The child runs setsid first and then opens the slave without O_NOCTTY:
 // a session leader without a controlling terminal acquires the terminal
 // it opens, which is what TIOCSCTTY would do, and posix_spawn has no
 // action for an ioctl.
-Result<> prepare(FileActions& actions, Attributes& attributes, const std::string& slave_path,
+Result<> prepare(SpawnFileActions& actions, SpawnAttributes& attributes, const std::string& slave_path,
                  const TerminalCommand& command) {
   auto* file_actions = actions.get();
   int failed = ::posix_spawn_file_actions_addopen(file_actions, STDIN_FILENO, slave_path.c_str(),
@@ -62,18 +40,13 @@ Result<> prepare(FileActions& actions, Attributes& attributes, const std::string
   }
   if (failed != 0) return fail(os_error_text(failed));
 
-  // The shell starts with nothing blocked and every signal at its default,
-  // whatever the service's own threads have arranged.
-  sigset_t empty;
-  sigemptyset(&empty);
+  // The shell starts with every signal at its default, whatever the
+  // service's own threads have arranged.
   sigset_t defaults;
   sigfillset(&defaults);
   sigdelset(&defaults, SIGKILL);
   sigdelset(&defaults, SIGSTOP);
-  ::posix_spawnattr_setsigmask(attributes.get(), &empty);
-  ::posix_spawnattr_setsigdefault(attributes.get(), &defaults);
-  ::posix_spawnattr_setflags(attributes.get(),
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  attributes.reset_signals(defaults, POSIX_SPAWN_SETSID);
   return {};
 }
 
@@ -109,8 +82,8 @@ Result<PseudoTerminal> PseudoTerminal::open(TerminalSize size) {
 }
 
 Result<ChildProcess> PseudoTerminal::spawn(const TerminalCommand& command) const {
-  FileActions actions;
-  Attributes attributes;
+  SpawnFileActions actions;
+  SpawnAttributes attributes;
   if (auto prepared = prepare(actions, attributes, slave_path_, command); !prepared) {
     return std::unexpected(prepared.error());
   }
